@@ -88,18 +88,19 @@ logger& get_logger() {
   return instance;
 }
 
-namespace {
-void attach_prefix(logger& log, log_device* device, const wchar_t* timeFormat, bool withTid) {
-  log.add_context(device, new lc_time(timeFormat, true));
-  log.add_context(device, new lc_text(L" "));
-  if (withTid) {
-    log.add_context(device, new lc_tid());
-    log.add_context(device, new lc_text(L" "));
+void attach_layout(logger& log, log_device* device, line_layout layout) {
+  if (layout == line_layout::debug_output) {
+    log.add_context(device, new lc_type(L"VIDE"));
+    log.add_context(device, new lc_indent());
+    return;
   }
+  log.add_context(device, new lc_time(layout == line_layout::console ? L"%H:%M:%S" : L"%Y-%m-%d %H:%M:%S", true));
+  log.add_context(device, new lc_text(L" "));
+  log.add_context(device, new lc_tid());
+  log.add_context(device, new lc_text(L" "));
   log.add_context(device, new lc_type(L"VIDE"));
   log.add_context(device, new lc_indent());
 }
-}  // namespace
 
 void setup_logging() {
   wchar_t exePath[MAX_PATH] = {};
@@ -123,7 +124,7 @@ void setup_logging() {
     std::wstring name = wformat(L"%s_%I64d.log", baseName.c_str(), static_cast<long long>(_time64(nullptr))).c_str();
     auto* file = new ld_file(directory + L"\\" + name);
     log.add_device(file, 0xFF, true);
-    attach_prefix(log, file, L"%Y-%m-%d %H:%M:%S", true);
+    attach_layout(log, file, line_layout::file);
   }
   if (flags & 2) {
     auto* console = new ld_console();
@@ -131,16 +132,15 @@ void setup_logging() {
     console->set_colour(kind_type, FOREGROUND_RED);
     console->set_colour(kind_tid, FOREGROUND_GREEN | FOREGROUND_BLUE);
     log.add_device(console, 0xFF, true);
-    attach_prefix(log, console, L"%H:%M:%S", true);
+    attach_layout(log, console, line_layout::console);
   }
   if (flags & 4) {
     auto* debug = new ld_debug_output();
     log.add_device(debug, 0xFF, true);
-    log.add_context(debug, new lc_type(L"VIDE"));
-    log.add_context(debug, new lc_indent());
+    attach_layout(log, debug, line_layout::debug_output);
   }
   log.add_device(&g_memoryLog, 0xFF, false);
-  attach_prefix(log, &g_memoryLog, L"%Y-%m-%d %H:%M:%S", true);
+  attach_layout(log, &g_memoryLog, line_layout::file);
 }
 
 // --- devices ---------------------------------------------------------------

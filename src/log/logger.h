@@ -56,6 +56,10 @@ class logger {
 logger& get_logger();
 void setup_logging();
 
+// The line prefix each kind of device gets; the memory log uses the file's.
+enum class line_layout { file, console, debug_output };
+void attach_layout(logger& log, log_device* device, line_layout layout);
+
 // The static memory log every run keeps; exposed so tests can read it.
 class ld_mem_log;
 ld_mem_log& memory_log();
