@@ -97,6 +97,8 @@ int ReportCrash(HINSTANCE instance, UINT* restart) {
     Log(L"show report crash dialog");
   } else if (sendReport != 0) {
     Log(L"report crash without show report crash dialog");
+    dialog.PostCrashStatistics();
+    dialog.UploadReport();
   } else {
     Log(L"save dump local and do not report crash");
   }
