@@ -2,7 +2,9 @@
 
 #include <io.h>
 
+#include "analysis/crash_log.h"
 #include "analysis/info_header.h"
+#include "analysis/minidump.h"
 #include "app/command_line.h"
 #include "app/component_repairer.h"
 #include "app/paths.h"
@@ -80,11 +82,27 @@ int ReportCrash(HINSTANCE instance, UINT* restart) {
   if (ShouldWriteFullDump(context->ExceptionCode)) fullDumpPath = ChooseFullDumpPath(reportDirectory);
 
   Log(tp::wformat(L"start write mini dump[%s]", dialog.m_dumpFilePath.c_str()));
+  // Without the client's own pointers the dump takes the copies in the
+  // mapped block; this record and the mapping outlive both dump writes.
+  EXCEPTION_POINTERS sharedPointers = {};
+  sharedPointers.ExceptionRecord = const_cast<EXCEPTION_RECORD*>(&context->ExceptionRecord);
+  sharedPointers.ContextRecord = const_cast<CONTEXT*>(&context->ThreadContext);
+  const BYTE clientPointers = context->ExceptionPointers != 0 ? 1 : 0;
+  const ULONG_PTR exceptionPointers =
+      clientPointers ? context->ExceptionPointers : reinterpret_cast<ULONG_PTR>(&sharedPointers);
+  WriteMiniDump(clientPointers, exceptionPointers, context->ProcessId, context->ThreadId, dialog.m_dumpFilePath,
+                kMiniDumpModeNormal);
 
   const std::wstring closingText = fp::FieldText(context->ExtraInfo) +
       std::wstring(tp::wformat(L"\r\nfulldump=%s", fullDumpPath.empty() ? L"null" : fullDumpPath.c_str()));
-  (void)closingText;
   Log(tp::wformat(L"start write plaim dump[%s]", dialog.m_crashLogPath.c_str()));
+  WriteCrashLog(context->ExceptionCode, context->ExceptionAddress, context->ProcessId, context->ThreadId,
+                &context->ThreadContext, context->MainThreadId, &context->MainThreadContext, dialog.m_crashLogPath,
+                fp::FieldText(context->InfoLine), closingText, fp::FieldText(context->LogTail));
+  if (!fullDumpPath.empty()) {
+    WriteMiniDump(clientPointers, exceptionPointers, context->ProcessId, context->ThreadId, fullDumpPath,
+                  kMiniDumpModeFullMemory);
+  }
 
   ComponentRepairer::Instance().CheckModules(context->ProcessId);
 
