@@ -10,14 +10,16 @@
 #include "base/scoped_handle.h"
 #include "log/logger.h"
 
-std::wstring GetTempBase() {
+std::wstring GetTempBase() { return TempBaseFrom(::GetTempPathW); }
+
+std::wstring TempBaseFrom(const std::function<DWORD(DWORD, LPWSTR)>& getTempPath) {
   std::wstring buffer(MAX_PATH, L'\0');
-  DWORD length = ::GetTempPathW(MAX_PATH, &buffer[0]);
+  DWORD length = getTempPath(MAX_PATH, &buffer[0]);
   if (length > MAX_PATH) {
     // The answer is the room needed (terminator included); ask again with it
     // instead of building on a buffer that was never filled.
     buffer.assign(length, L'\0');
-    length = ::GetTempPathW(length, &buffer[0]);
+    length = getTempPath(length, &buffer[0]);
     if (length >= buffer.size()) length = 0;
   }
   if (length == 0) return L"d:\\";

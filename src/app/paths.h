@@ -3,6 +3,7 @@
 // facts of a module file. Stateless; failures show only as fallback values.
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@ std::wstring GetReportDirectory();
 // The temp base text as GetTempPathW gives it, or "d:\" when it fails; a
 // path longer than 260 characters is returned whole.
 std::wstring GetTempBase();
+std::wstring TempBaseFrom(const std::function<DWORD(DWORD, LPWSTR)>& getTempPath);
 std::wstring GetModuleDirectory(HMODULE module);
 std::wstring GetExeDirectory();
 

@@ -95,19 +95,23 @@ TEST(ReportDirectory, UnderTempAndCreated) {
 }
 
 TEST(ReportDirectory, LongTempPathIsUsedWhole) {
-  // More than 260 characters of TMP: the base must be the whole path, not
-  // an unfilled buffer or a cut one.
-  wchar_t saved[32768] = {};
-  DWORD savedLength = ::GetEnvironmentVariableW(L"TMP", saved, 32768);
-  TempDirectory dir;
-  std::wstring longPath = dir.path();
+  // Windows answers a too-small buffer with the room it needs and leaves the
+  // buffer unfilled; the base must then be the whole path, not that buffer.
+  std::wstring longPath = L"C:\\Users\\someone\\AppData\\Local\\Temp\\";
   while (longPath.size() < 300) longPath += L"a_rather_long_directory_name\\";
-  ::SetEnvironmentVariableW(L"TMP", longPath.c_str());
-  std::wstring base = GetTempBase();
-  std::wstring report = GetReportDirectory();
-  ::SetEnvironmentVariableW(L"TMP", savedLength ? saved : nullptr);
-  EXPECT_EQ(base, longPath);
-  EXPECT_EQ(report, longPath + L"orvel\\Nimbrel\\");
+  int calls = 0;
+  auto windowsLike = [&](DWORD size, LPWSTR buffer) -> DWORD {
+    ++calls;
+    if (size <= longPath.size()) return static_cast<DWORD>(longPath.size() + 1);
+    longPath.copy(buffer, longPath.size());
+    buffer[longPath.size()] = L'\0';
+    return static_cast<DWORD>(longPath.size());
+  };
+  EXPECT_EQ(TempBaseFrom(windowsLike), longPath);
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(TempBaseFrom([](DWORD, LPWSTR) -> DWORD { return 0; }), L"d:\\");
+  // A path that keeps growing between the two calls is not trusted.
+  EXPECT_EQ(TempBaseFrom([](DWORD size, LPWSTR) -> DWORD { return size + 100; }), L"d:\\");
 }
 
 TEST(ModuleDirectory, EndsInABackslash) {
