@@ -129,7 +129,12 @@ bool PostMultipart(const std::wstring& host, int port, const std::wstring& path,
   char code[8] = {};
   DWORD codeLength = sizeof code;
   if (!::HttpQueryInfoA(request.get(), HTTP_QUERY_STATUS_CODE, code, &codeLength, nullptr)) return false;
-  status = std::atoi(code);
+  // A connection closed before any status line comes back from the stack
+  // as a "successful" code 0: that is no answer, and the caller's fallback
+  // must see it as one.
+  const int value = std::atoi(code);
+  if (value < 100 || value > 999) return false;
+  status = value;
   return true;
 }
 
