@@ -1,6 +1,7 @@
 #include "app/report_driver.h"
 
 #include <io.h>
+#include <commctrl.h>
 
 #include "analysis/crash_log.h"
 #include "analysis/info_header.h"
@@ -11,6 +12,7 @@
 #include "base/str_conv.h"
 #include "intake/sharing_memory.h"
 #include "log/logger.h"
+#include "ui/app_module.h"
 #include "ui/main_dlg.h"
 
 namespace {
@@ -47,7 +49,6 @@ std::wstring StatisticsSuffix(DWORD exceptionCode, ULONG_PTR exceptionAddress) {
 }
 
 int ReportCrash(HINSTANCE instance, UINT* restart) {
-  (void)instance;
   CMainDlg dialog;
   const std::wstring reportDirectory = GetReportDirectory();
   dialog.m_crashLogPath = reportDirectory + L"client_info.txt";
@@ -111,8 +112,21 @@ int ReportCrash(HINSTANCE instance, UINT* restart) {
   dialog.m_clientVersion = ExtractClientVersion(fp::FieldText(context->InfoLine));
   shared.Close();
 
+  // The window library needs user32 bound to this thread, the common
+  // control classes the dialog uses, and the module its resources live in.
+  ::DefWindowProcW(nullptr, 0, 0, 0);
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_BAR_CLASSES};
+  ::InitCommonControlsEx(&controls);
+  g_appModule.Init(instance);
+
   if (showDialog != 0) {
     Log(L"show report crash dialog");
+    const ComponentRepairer& repairer = ComponentRepairer::Instance();
+    const std::wstring linkText = repairer.GetLinkText();
+    const std::wstring linkUrl = repairer.GetLinkUrl();
+    const std::wstring hintText = repairer.GetHintText();
+    dialog.SetCrashHint(hintText.c_str(), 0x00FF0000, linkUrl.c_str(), linkText.c_str());
+    dialog.DoModal(::GetActiveWindow());
   } else if (sendReport != 0) {
     Log(L"report crash without show report crash dialog");
     dialog.PostCrashStatistics();
@@ -120,6 +134,7 @@ int ReportCrash(HINSTANCE instance, UINT* restart) {
   } else {
     Log(L"save dump local and do not report crash");
   }
+  g_appModule.Term();
   *restart = dialog.m_restart;
   return 0;
 }
