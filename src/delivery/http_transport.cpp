@@ -103,6 +103,11 @@ bool PostMultipart(const std::wstring& host, int port, const std::wstring& path,
     ::InternetSetOptionA(request.get(), INTERNET_OPTION_SECURITY_FLAGS, &securityFlags, sizeof securityFlags);
   }
   if (!request) return false;
+  // Wine keeps the time-outs of the root handle from the request; set on
+  // the request as well, they bound its send and its wait for the reply.
+  SetTimeout(request.get(), INTERNET_OPTION_CONNECT_TIMEOUT);
+  SetTimeout(request.get(), INTERNET_OPTION_SEND_TIMEOUT);
+  SetTimeout(request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT);
 
   if (!AddHeader(request.get(), kAcceptHeader, HTTP_ADDREQ_FLAG_REPLACE)) return false;
   if (!AddHeader(request.get(), kContentTypeHeader, HTTP_ADDREQ_FLAG_ADD_IF_NEW)) return false;
@@ -154,11 +159,30 @@ bool HttpGet(const std::wstring& host, int port, const std::wstring& path, bool 
     DWORD securityFlags = SECURITY_FLAG_IGNORE_UNKNOWN_CA;
     ::InternetSetOptionW(root.get(), INTERNET_OPTION_SECURITY_FLAGS, &securityFlags, sizeof securityFlags);
   }
-  fp::ScopedInternetHandle request(
-      ::InternetOpenUrlW(root.get(), url.c_str(), header.c_str(), 0, GetRequestFlags(https), 0));
+  ::OutputDebugStringW((L"GET " + url).c_str());
+  // The URL open in steps (connect, open, send, end) is the same request,
+  // but gives the request handle its own time-outs (Wine does not carry the
+  // root handle's receive time-out over to the request of the one-call URL
+  // open, so a server that never answers would hold the pass), and shows
+  // whether a failure came before the request went out or after.
+  fp::ScopedInternetHandle connection(::InternetConnectW(root.get(), host.c_str(), static_cast<INTERNET_PORT>(port),
+                                                         nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+  if (!connection) return false;
+  const wchar_t* acceptTypes[] = {L"*/*", nullptr};
+  fp::ScopedInternetHandle request(::HttpOpenRequestW(connection.get(), L"GET", path.c_str(), L"HTTP/1.1", nullptr,
+                                                      acceptTypes, GetRequestFlags(https), 0));
   if (!request) return false;
-
+  SetTimeout(request.get(), INTERNET_OPTION_CONNECT_TIMEOUT);
+  SetTimeout(request.get(), INTERNET_OPTION_SEND_TIMEOUT);
+  SetTimeout(request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT);
+  INTERNET_BUFFERSW buffers = {};
+  buffers.dwStructSize = sizeof buffers;
+  buffers.lpcszHeader = header.c_str();
+  buffers.dwHeadersLength = 0;  // declared length 0, as the URL open is given it
+  if (!::HttpSendRequestExW(request.get(), &buffers, nullptr, 0, 0)) return false;
   status = 0;
+  if (!::HttpEndRequestW(request.get(), nullptr, 0, 0)) return false;
+
   DWORD code = 0;
   DWORD codeLength = sizeof code;
   if (!::HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &codeLength, nullptr))
