@@ -73,12 +73,20 @@ int wmain(int argc, wchar_t** argv) {
     data.m_crashLogPath = argv[3];
     data.m_dumpFilePath = argv[4];
     data.m_deviceId = L"bench";
+    // Marks for an outside observer of the process's memory, with a pause
+    // on each side so the figures around the upload settle.
+    std::printf("upload_start\n");
+    std::fflush(stdout);
+    ::Sleep(500);
     const PROCESS_MEMORY_COUNTERS before = Memory();
     LARGE_INTEGER start, end;
     ::QueryPerformanceCounter(&start);
     data.UploadReport();
     ::QueryPerformanceCounter(&end);
     const PROCESS_MEMORY_COUNTERS after = Memory();
+    std::printf("upload_end\n");
+    std::fflush(stdout);
+    ::Sleep(500);
     std::printf("private_before=%llu\nprivate_peak=%llu\nworking_set_before=%llu\nworking_set_peak=%llu\n"
                 "milliseconds=%.1f\n",
                 static_cast<unsigned long long>(before.PagefileUsage),
