@@ -196,11 +196,19 @@ std::string Dump(HWND dialog) {
 }
 
 // --- commands --------------------------------------------------------------
+// Read without sending a message, so a window whose thread is busy (a
+// dialog still inside WM_INITDIALOG) can be named too.
+std::wstring Caption(HWND window) {
+  wchar_t text[512] = {};
+  const int length = ::InternalGetWindowText(window, text, 512);
+  return std::wstring(text, static_cast<size_t>(length > 0 ? length : 0));
+}
+
 bool Matches(const TopLevel& window, const Options& options) {
   if (options.visibleOnly && !::IsWindowVisible(window.hwnd)) return false;
   if (!options.windowClass.empty() && _wcsicmp(ClassName(window.hwnd).c_str(), options.windowClass.c_str()) != 0)
     return false;
-  if (options.hasCaption && WindowText(window.hwnd) != options.caption) return false;
+  if (options.hasCaption && Caption(window.hwnd) != options.caption) return false;
   return true;
 }
 
@@ -226,7 +234,7 @@ int List(const Options& options) {
   for (const TopLevel& window : TopLevelWindows(options)) {
     json += (first ? "" : ",") + std::string("{\"hwnd\":") + Number(reinterpret_cast<INT_PTR>(window.hwnd)) +
             ",\"pid\":" + Number(window.pid) + ",\"class\":" + Quote(ClassName(window.hwnd)) +
-            ",\"text\":" + Quote(WindowText(window.hwnd)) +
+            ",\"text\":" + Quote(Caption(window.hwnd)) +
             ",\"visible\":" + (::IsWindowVisible(window.hwnd) ? "true" : "false") + "}";
     first = false;
   }
