@@ -94,6 +94,12 @@ class AnalysisTest(fptest.SessionTest):
             line += " " + arguments
         return s.launch(s.win("context_block.exe"), line, timeout=300)
 
+    def forget_logs(self):
+        """Removes the diagnostic logs, so the next pass is waited for afresh."""
+        for name in os.listdir(self.session.app):
+            if name.startswith("Faultpost_") and name.endswith(".log"):
+                os.remove(self.session.path(name))
+
     def positions(self, text, pieces):
         """Asserts every piece occurs, in this order; returns their positions."""
         found, start = [], 0

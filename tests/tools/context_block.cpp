@@ -6,8 +6,9 @@
 //   context_block.exe --name=N [--sp=WHERE] [--fp=WHERE] [--pid=self|exited]
 //                     [--tid=self|worker|exited|bogus] [--main=self|worker|exited|bogus]
 //                     [--pointers=self|zero] [--code=HEX] --app=FAULTPOST -- COMMAND LINE...
-// WHERE: keep (as captured), zero, kernel, noaccess (a PAGE_NOACCESS page),
-// free (an unallocated address), worker (the worker's stack), heap.
+// WHERE: keep (as captured), stack (the captured stack pointer), zero,
+// kernel, noaccess (a PAGE_NOACCESS page), free (an unallocated address),
+// worker (the worker's stack), heap.
 // Prints "exit code N" and exits with Faultpost's exit code.
 #include <windows.h>
 #include <shellapi.h>
@@ -32,8 +33,9 @@ DWORD WINAPI Worker(LPVOID) {
 
 DWORD WINAPI Nothing(LPVOID) { return 0; }
 
-ULONG_PTR Where(const std::wstring& where, ULONG_PTR captured) {
+ULONG_PTR Where(const std::wstring& where, ULONG_PTR captured, ULONG_PTR stack) {
   if (where == L"zero") return 0;
+  if (where == L"stack") return stack;
 #ifdef _WIN64
   if (where == L"kernel") return 0xFFFF800000001000ull;
   if (where == L"free") return 0x3F0000000ull;
@@ -52,11 +54,13 @@ ULONG_PTR Where(const std::wstring& where, ULONG_PTR captured) {
 
 void SetRegisters(CONTEXT& context, const std::wstring& sp, const std::wstring& fp) {
 #ifdef _WIN64
-  context.Rsp = Where(sp, context.Rsp);
-  context.Rbp = Where(fp, context.Rbp);
+  const ULONG_PTR stack = context.Rsp;
+  context.Rsp = Where(sp, context.Rsp, stack);
+  context.Rbp = Where(fp, context.Rbp, stack);
 #else
-  context.Esp = static_cast<DWORD>(Where(sp, context.Esp));
-  context.Ebp = static_cast<DWORD>(Where(fp, context.Ebp));
+  const ULONG_PTR stack = context.Esp;
+  context.Esp = static_cast<DWORD>(Where(sp, context.Esp, stack));
+  context.Ebp = static_cast<DWORD>(Where(fp, context.Ebp, stack));
 #endif
 }
 
