@@ -93,10 +93,17 @@ class Session:
         the case's TMP/TEMP; returns the exit code as a signed 32-bit value."""
         args = [WINE, self.path("launch.exe")] + self.environment_options() + [
             "--timeout-ms=%d" % (timeout * 1000), "--app=" + app, "--cmd-hex=" + hex_text(command_line)]
-        done = subprocess.run(args, cwd=self.app, capture_output=True, timeout=timeout + 60)
-        found = re.search(rb"exit code (-?\d+)", done.stdout)
+        # Output goes through files, not pipes: a Wine helper process started
+        # meanwhile (the desktop process) can inherit a pipe and hold it open
+        # long after our program has exited, and reading to its end would hang.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            done = subprocess.run(args, cwd=self.app, stdout=out, stderr=err, timeout=timeout + 60)
+            out.seek(0)
+            err.seek(0)
+            stdout, stderr = out.read(), err.read()
+        found = re.search(rb"exit code (-?\d+)", stdout)
         if not found:
-            raise AssertionError("launch failed (%d): %r %r" % (done.returncode, done.stdout, done.stderr))
+            raise AssertionError("launch failed (%d): %r %r" % (done.returncode, stdout, stderr))
         return int(found.group(1))
 
     def faultpost(self, arguments, argument0=None, timeout=120):
