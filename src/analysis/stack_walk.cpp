@@ -124,14 +124,7 @@ void WriteStackFrames(TextSink& out, DWORD machine, RemoteMemory& memory, const 
   using Address = typename W::Address;
   out.Write(L"\nCall stack:\n");
   out.Write(L"Address   Offset    Frame     Function      SourceFile\n");
-  typename WalkTypes<W>::Frame frame;
-  std::memset(&frame, 0, sizeof frame);
-  frame.AddrPC.Offset = static_cast<Address>(registers.pc);
-  frame.AddrStack.Offset = static_cast<Address>(registers.sp);
-  frame.AddrFrame.Offset = static_cast<Address>(registers.fp);
-  frame.AddrPC.Mode = AddrModeFlat;
-  frame.AddrStack.Mode = AddrModeFlat;
-  frame.AddrFrame.Mode = AddrModeFlat;
+  typename WalkTypes<W>::Frame frame = StartStackFrame<W>(registers);
   while (WalkStackFrameIn<W>(machine, memory, locator, frame, registers) && frame.AddrFrame.Offset != 0) {
     WriteFrameLine<W>(out, memory, symbols, static_cast<Address>(frame.AddrPC.Offset),
                       static_cast<Address>(frame.AddrFrame.Offset));

@@ -7,6 +7,7 @@
 #include <dbghelp.h>
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -58,6 +59,22 @@ StackRegisters RegistersOf(const CONTEXT& context);
 // Where the thread's NT_TIB lies in the crashed process; asked anew at
 // every step.
 using ThreadBlockLocator = std::function<bool(uint64_t* threadBlock)>;
+
+// The walk's record before its first step: zeroed, PC, stack and frame from
+// the registers, all three in flat mode.
+template <typename W>
+typename WalkTypes<W>::Frame StartStackFrame(const StackRegisters& registers) {
+  using Address = typename W::Address;
+  typename WalkTypes<W>::Frame frame;
+  std::memset(&frame, 0, sizeof frame);
+  frame.AddrPC.Offset = static_cast<Address>(registers.pc);
+  frame.AddrStack.Offset = static_cast<Address>(registers.sp);
+  frame.AddrFrame.Offset = static_cast<Address>(registers.fp);
+  frame.AddrPC.Mode = AddrModeFlat;
+  frame.AddrStack.Mode = AddrModeFlat;
+  frame.AddrFrame.Mode = AddrModeFlat;
+  return frame;
+}
 
 // One step: TRUE when the record now describes a frame (AddrPC.Offset its
 // instruction address, AddrFrame.Offset its frame address).

@@ -103,17 +103,7 @@ class StackWalkTest : public ::testing::Test {
   static uint64_t Pc() { return L::kModule + 0x1F00; }
   void Slot(uint64_t address, uint64_t value) { memory.Put(address, static_cast<Address>(value)); }
 
-  Frame StartFrame(const StackRegisters& registers) {
-    Frame frame;
-    std::memset(&frame, 0, sizeof frame);
-    frame.AddrPC.Offset = static_cast<Address>(registers.pc);
-    frame.AddrStack.Offset = static_cast<Address>(registers.sp);
-    frame.AddrFrame.Offset = static_cast<Address>(registers.fp);
-    frame.AddrPC.Mode = AddrModeFlat;
-    frame.AddrStack.Mode = AddrModeFlat;
-    frame.AddrFrame.Mode = AddrModeFlat;
-    return frame;
-  }
+  Frame StartFrame(const StackRegisters& registers) { return StartStackFrame<W>(registers); }
 
   BOOL Step(Frame& frame, const StackRegisters& registers) {
     return WalkStackFrameIn<W>(W::kMachine, memory, locator, frame, registers);

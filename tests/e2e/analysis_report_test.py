@@ -12,12 +12,7 @@ import analysis_support as support
 import fptest
 
 
-def subsequence(names, wanted):
-    position = 0
-    for name in names:
-        if position < len(wanted) and name == wanted[position]:
-            position += 1
-    return position == len(wanted)
+subsequence = fptest.in_order
 
 
 class CrashLog(support.AnalysisTest):

@@ -12,7 +12,7 @@ import subprocess
 import fptest
 
 TOOLS = ("dump_inspector.exe", "context_block.exe", "file_holder.exe")
-ACCESS_VIOLATION = -1073741819
+ACCESS_VIOLATION = fptest.ACCESS_VIOLATION
 DIVIDE_BY_ZERO = -1073741676
 STARS = "*" * 100
 COLUMNS = "Address   Offset    Frame     Function      SourceFile"

@@ -36,7 +36,7 @@ class DeliveryTest(fptest.SessionTest):
         started = time.time()
         code = self.session.crash("--send=1", "--show=0", "--url=" + url, *options, timeout=timeout)
         elapsed = time.time() - started
-        self.assertEqual(code, -1073741819)  # the client's own access violation
+        self.assertEqual(code, fptest.ACCESS_VIOLATION)  # the client's own access violation
         return self.session.wait_for_repair_pass(), elapsed
 
     def delivery_lines(self, messages):

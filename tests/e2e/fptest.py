@@ -18,6 +18,8 @@ import unittest
 WINE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "wine-run")
 PROGRAMS = ("Faultpost.exe", "sample-client.exe", "launch.exe", "recorder.exe", "block_writer.exe")
 
+ACCESS_VIOLATION = -1073741819  # 0xC0000005 as a signed exit code
+
 BIN_DIR = None
 SOURCE_DIR = None
 
@@ -35,6 +37,15 @@ def parse_arguments():
 
 def main():
     unittest.main(argv=parse_arguments(), verbosity=2)
+
+
+def in_order(items, expected):
+    """True when `expected` occur in `items` in this order (others may lie between)."""
+    position = 0
+    for item in items:
+        if position < len(expected) and item == expected[position]:
+            position += 1
+    return position == len(expected)
 
 
 def win_path(path):

@@ -6,16 +6,7 @@ import os
 
 import fptest
 
-ACCESS_VIOLATION = -1073741819  # 0xC0000005 as a signed exit code
-
-
-def in_order(messages, expected):
-    """True when `expected` occur in `messages` in this order (others may lie between)."""
-    position = 0
-    for message in messages:
-        if position < len(expected) and message == expected[position]:
-            position += 1
-    return position == len(expected)
+from fptest import ACCESS_VIOLATION, in_order
 
 
 class RealCrash(fptest.SessionTest):

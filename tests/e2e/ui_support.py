@@ -22,7 +22,7 @@ import nimbrel_service  # noqa: E402
 CAPTION = "错误报告"
 DIALOG_CLASS = "#32770"
 TOOLS = ("dialog_inspector.exe", "dialog_host.exe")
-ACCESS_VIOLATION = -1073741819
+ACCESS_VIOLATION = fptest.ACCESS_VIOLATION
 
 APOLOGY = "Nimbrel遇到未知错误。\n对此带来的不便Orvel表示抱歉！\n请您发送错误报告，让Nimbrel更加完善。"
 HINT = ("检测到Nimbrel的某些组件版本不一致，这可能是导致Nimbrel崩溃的原因。"
