@@ -19,4 +19,9 @@ cleanup() {
 }
 trap cleanup EXIT
 "$here/wine-prefix.sh" "$WINEPREFIX"
+# One persistent server, started and warmed before the tests: programs that
+# start together in a fresh prefix otherwise race to bring up the server and
+# its helper processes, and one of them could stall for minutes.
+/usr/lib/wine/wineserver -p
+/usr/lib/wine/wine64 cmd /c exit >/dev/null 2>&1 || true
 "$@"
